@@ -12,17 +12,25 @@
 #include <thread>
 
 #include "platform/paths.h"
+#include "support/run_command.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A copy of this test binary started with ZELK_PROCESS_TEST_SLEEP_MS set does nothing but sleep:
-// it stands for a second launcher started from the same (or another) file.
-const bool sleeper = [] {
+// Copies of this test binary stand for launchers. Started with ZELK_PROCESS_TEST_SLEEP_MS set, a
+// copy only sleeps; with ZELK_PROCESS_TEST_COUNT set, it prints what CountRunningInstances says
+// of its own file name (own path only, then any path) and exits.
+const bool helper_mode = [] {
   if (const char* ms = std::getenv("ZELK_PROCESS_TEST_SLEEP_MS")) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms)));
+    _exit(0);
+  }
+  if (std::getenv("ZELK_PROCESS_TEST_COUNT") != nullptr) {
+    const std::string name = GetLauncherPath().filename().string();
+    std::printf("%u %u", CountRunningInstances(name, true), CountRunningInstances(name, false));
+    std::fflush(stdout);
     _exit(0);
   }
   return false;
@@ -80,18 +88,22 @@ fs::path CopyExecutable(const fs::path& from, const fs::path& to) {
 
 TEST(ProcessTest, OwnPathOnlyCountsCopiesStartedFromTheSameFile) {
   TempFolder folder;
-  const fs::path self = GetLauncherPath();
-  const std::string name = self.filename().string();
-  EXPECT_EQ(CountRunningInstances(name, true), 1u);
+  // A name of this test's own, so that tests running beside it do not count.
+  const std::string name = "ZelkLauncher-" + std::to_string(getpid()) + ".exe";
+  const auto launcher = CopyExecutable(GetLauncherPath(), folder / "installed" / name);
+  const auto other_copy = CopyExecutable(GetLauncherPath(), folder / "download" / name);
+  const auto count = [&] {
+    return RunCommand({launcher.string()}, {{"ZELK_PROCESS_TEST_COUNT", "1"}}).output;
+  };
+  EXPECT_EQ(count(), "1 1");
 
-  Sleeper same_file(self, "ZELK_PROCESS_TEST_SLEEP_MS");
+  Sleeper same_file(launcher, "ZELK_PROCESS_TEST_SLEEP_MS");
   ASSERT_TRUE(same_file.started());
+  EXPECT_EQ(count(), "2 2");
   // A copy with the same file name in another folder: the same name, another file.
-  Sleeper other_copy(CopyExecutable(self, folder / "elsewhere" / name), "ZELK_PROCESS_TEST_SLEEP_MS");
-  ASSERT_TRUE(other_copy.started());
-
-  EXPECT_EQ(CountRunningInstances(name, true), 2u);
-  EXPECT_EQ(CountRunningInstances(name, false), 3u);
+  Sleeper other_file(other_copy, "ZELK_PROCESS_TEST_SLEEP_MS");
+  ASSERT_TRUE(other_file.started());
+  EXPECT_EQ(count(), "2 3");
 }
 
 TEST(ProcessTest, NamesMatchIgnoringTheCaseOfLatinLetters) {
