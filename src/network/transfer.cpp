@@ -4,9 +4,13 @@
 #include <string>
 
 CURLcode ApplyTrustSettings(CURL* handle) {
+  CURLcode result = curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   const char* bundle = std::getenv("CURL_CA_BUNDLE");
-  if (bundle == nullptr || *bundle == '\0') return CURLE_OK;
-  return curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
+  if (bundle != nullptr && *bundle != '\0') {
+    const CURLcode bundle_result = curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
+    if (result == CURLE_OK) result = bundle_result;
+  }
+  return result;
 }
 
 void LogTransferError(spdlog::logger& logger, CURLcode code, const char* error_buffer) {

@@ -7,9 +7,10 @@
 
 // Certificate and host-name verification stay at libcurl's defaults (both on) for every
 // transfer. A set, non-empty CURL_CA_BUNDLE environment variable names the CA file to trust
-// instead of the system store (CURLOPT_CAINFO); libcurl itself ignores that variable. Call it on
-// each new handle before the transfer; the result is that of setting the option (CURLE_OK when
-// the variable is unset or empty).
+// instead of the system store (CURLOPT_CAINFO); libcurl itself ignores that variable. The
+// transfer may only speak HTTP or HTTPS: a URL taken from a manifest cannot make the launcher
+// read a local file (file://) or talk another protocol. Call it on each new handle before the
+// transfer; the result is the first failure of setting an option, else CURLE_OK.
 CURLcode ApplyTrustSettings(CURL* handle);
 
 // The transfer-error log lines, at error level:

@@ -143,6 +143,19 @@ TEST_F(DownloadTest, AConnectionDroppedMidBodyFailsAndKeepsThePart) {
   EXPECT_EQ(messages[1], "transfer closed with 786432 bytes remaining to read\n");
 }
 
+TEST_F(DownloadTest, OnlyHttpAndHttpsAreSpoken) {
+  const auto secret = folder_ / "secret.txt";
+  WriteFile(secret, "local file");
+  const auto destination = folder_ / "ZelkLauncher.tmp";
+  std::atomic<int32_t> percent = 0;
+  EXPECT_FALSE(Download("file://" + secret.string(), destination.string(), OnDownloadProgress,
+                        &percent));
+  EXPECT_EQ(ReadFile(destination), "");
+  EXPECT_EQ(Messages("download(Download())"),
+            (std::vector<std::string>{"libcurl result code: (1)",
+                                      "Protocol \"file\" not supported or disabled in libcurl\n"}));
+}
+
 TEST(DownloadProgressTest, PublishesTruncatedPercentagesOnlyForAKnownSize) {
   const struct {
     curl_off_t expected;
