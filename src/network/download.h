@@ -38,6 +38,8 @@ int OnDownloadProgress(void* record, curl_off_t expected, curl_off_t received,
 // `percent`. `percent` belongs to the caller and is never reset here: it changes only while a
 // transfer of known size runs. Blocks until the transfer ends (no overall timeout; the stall rule
 // bounds it); call it from a background task. Runs proxy discovery first (SetProxyIfNeeded).
+// Only http:// and https:// URLs are transferred; certificates are always verified
+// (ApplyTrustSettings).
 // True for a transfer that succeeds with HTTP status 200. Otherwise false, and the file stays
 // with whatever arrived (the server's error body after a non-200 status, a partial body after a
 // failed transfer): removing it is the caller's business. Not logged: a destination that cannot
