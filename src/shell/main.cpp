@@ -6,6 +6,8 @@
 #include "shell/launcher.h"
 #include "shell/log.h"
 #include "steps/launch_step.h"
+#include "steps/self_update_step.h"
+#include "steps/update_zelk_step.h"
 
 namespace {
 
@@ -78,13 +80,14 @@ class Teardown {
 }  // namespace
 
 StepList GetSteps(const LaunchOptions& options, ProgressBar& progress_bar) {
-  (void)progress_bar;
   Logger logger = CreateLogger("main(GetSteps())");
   StepList steps;
   if (options.uninstall) {
     logger->info("Uninstalling Zelk");
     return steps;
   }
+  steps.push_back(std::make_unique<SelfUpdateStep>(!options.updated, progress_bar));
+  steps.push_back(std::make_unique<UpdateZelkStep>(progress_bar, options.repair));
   steps.push_back(std::make_unique<LaunchZelkStep>());
   return steps;
 }
