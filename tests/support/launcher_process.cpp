@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,8 +124,10 @@ void LauncherProcess::ReadOutput() {
 bool LauncherProcess::Running() {
   if (exit_status_) return false;
   int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+  rusage usage{};
+  if (wait4(pid_, &status, WNOHANG, &usage) == pid_) {
     exit_status_ = status;
+    peak_resident_kib_ = usage.ru_maxrss;
     run_seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     return false;
   }

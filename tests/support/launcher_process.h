@@ -74,6 +74,8 @@ class LauncherProcess {
   int WaitForExit(Seconds timeout = Seconds(60));
   // Seconds from the start to the exit seen by WaitForExit.
   double RunSeconds() const { return run_seconds_; }
+  // The launcher's peak resident memory over the whole run, in KiB; 0 before it has exited.
+  long PeakResidentKib() const { return peak_resident_kib_; }
   std::string StandardOutput() const;
   std::string StandardError() const;
 
@@ -109,6 +111,7 @@ class LauncherProcess {
   std::optional<int> exit_status_;
   std::chrono::steady_clock::time_point started_;
   double run_seconds_ = 0;
+  long peak_resident_kib_ = 0;
   std::string display_;
   std::filesystem::path log_file_;
   TempFolder scratch_;  // screenshots

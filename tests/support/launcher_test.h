@@ -21,19 +21,26 @@
 #include "support/release_server.h"
 #include "support/x_server.h"
 
+// The environment of a launcher run: the X server, the profile, the release server, then `extra`
+// (which wins). Nothing else of the caller's environment, no proxy.
+inline std::map<std::string, std::string> MakeLauncherEnvironment(
+    const XServer& x_server, const LauncherSandbox& sandbox, const ReleaseServer& release_server,
+    const std::map<std::string, std::string>& extra = {}) {
+  std::map<std::string, std::string> environment = x_server.Environment();
+  environment.merge(sandbox.Environment());
+  environment.merge(release_server.Environment());
+  for (const auto& [key, value] : extra) environment[key] = value;
+  return environment;
+}
+
 class LauncherTest : public ::testing::Test {
  protected:
   static constexpr const char* kInstalledVersion = "1.0.0";
 
-  // The environment of a launcher started by this test: the X server, the profile, the release
-  // server, then `extra` (which wins). Nothing else of the test's environment, no proxy.
+  // The environment of a launcher started by this test (MakeLauncherEnvironment).
   std::map<std::string, std::string> LauncherEnvironment(
       const std::map<std::string, std::string>& extra = {}) const {
-    std::map<std::string, std::string> environment = XServer::Shared().Environment();
-    environment.merge(sandbox.Environment());
-    environment.merge(release_server.Environment());
-    for (const auto& [key, value] : extra) environment[key] = value;
-    return environment;
+    return MakeLauncherEnvironment(XServer::Shared(), sandbox, release_server, extra);
   }
 
   // Starts `launcher` with `arguments`, by default in its own folder (as a desktop entry does).
