@@ -5,8 +5,10 @@
 #include "platform/clock.h"
 #include "shell/launcher.h"
 #include "shell/log.h"
+#include "steps/install_step.h"
 #include "steps/launch_step.h"
 #include "steps/self_update_step.h"
+#include "steps/uninstall_step.h"
 #include "steps/update_zelk_step.h"
 
 namespace {
@@ -84,8 +86,10 @@ StepList GetSteps(const LaunchOptions& options, ProgressBar& progress_bar) {
   StepList steps;
   if (options.uninstall) {
     logger->info("Uninstalling Zelk");
+    steps.push_back(std::make_unique<UninstallZelkStep>(progress_bar));
     return steps;
   }
+  steps.push_back(std::make_unique<InstallStep>());
   steps.push_back(std::make_unique<SelfUpdateStep>(!options.updated, progress_bar));
   steps.push_back(std::make_unique<UpdateZelkStep>(progress_bar, options.repair));
   steps.push_back(std::make_unique<LaunchZelkStep>());
