@@ -91,7 +91,7 @@ StepList GetSteps(const LaunchOptions& options, ProgressBar& progress_bar) {
 }
 
 int RunLauncher(const std::vector<std::string>& arguments, IWindowHost& host,
-                const IResourceProvider& resources) {
+                const IResourceProvider& resources, StepListFactory make_steps) {
   Logger logger = CreateLogger("main");
   logger->info("Starting ZelkGoLauncher");
 
@@ -134,7 +134,7 @@ int RunLauncher(const std::vector<std::string>& arguments, IWindowHost& host,
 
   const WindowRect rect = host.Rect();
   ProgressBar progress_bar(static_cast<float>(rect.width), static_cast<float>(rect.height));
-  StepList steps = GetSteps(options, progress_bar);
+  StepList steps = make_steps(options, progress_bar);
 
   size_t current = 0;
   bool done = steps.empty();
