@@ -11,12 +11,15 @@ using nlohmann::json;
 
 namespace {
 
-// A step that only keeps a record, as a real step does.
+// A step that only keeps a record, as a real step does, and returns the statuses it is given
+// (then Running).
 class RecordingStep final : public StepBase {
  public:
-  explicit RecordingStep(std::string type) : StepBase(std::move(type)) {}
+  explicit RecordingStep(std::string type, std::vector<int> statuses = {})
+      : StepBase(std::move(type)), statuses_(std::move(statuses)) {}
   int Update(float dt) override {
     AddTime(dt);
+    if (next_ < statuses_.size()) return statuses_[next_++];
     return Running;
   }
   void Start() override { BeginStart(); }
@@ -27,7 +30,23 @@ class RecordingStep final : public StepBase {
     return record;
   }
   int asked = 0;
+
+ private:
+  std::vector<int> statuses_;
+  size_t next_ = 0;
 };
+
+const char* const kScriptedTypes[] = {"class FirstStep", "class SecondStep", "class ThirdStep"};
+// The statuses of the three steps that ScriptedSteps builds.
+std::vector<std::vector<int>> scripted_statuses;
+
+StepList ScriptedSteps(const LaunchOptions&, ProgressBar&) {
+  StepList steps;
+  for (size_t i = 0; i < 3; ++i) {
+    steps.push_back(std::make_unique<RecordingStep>(kScriptedTypes[i], scripted_statuses[i]));
+  }
+  return steps;
+}
 
 }  // namespace
 
@@ -60,6 +79,51 @@ TEST_F(AnalyticsTest, EveryStepReportsInListOrderStartedOrNot) {
   for (const auto& step : steps) EXPECT_EQ(static_cast<RecordingStep&>(*step).asked, 1);
   // The wire form of an unstarted step's duration.
   EXPECT_NE(receiver_->requests()[0].body.find("\"step_duration\":0.0,"), std::string::npos);
+}
+
+TEST_F(AnalyticsTest, EveryEndingButQuitWithoutReportReportsEveryStep) {
+  const struct {
+    std::string name;
+    std::vector<std::vector<int>> statuses;
+    int close_after_frame;
+    int exit_code;
+    size_t started;  // 0 for no report
+  } cases[] = {
+      {"all done", {{Done}, {Done}, {Done}}, -1, 0, 3},
+      {"quit", {{Quit}, {}, {}}, -1, 0, 1},
+      {"quit with error", {{Done}, {Running, QuitWithError}, {}}, -1, 1, 2},
+      {"window closed", {{Done}, {}, {}}, 3, 0, 2},
+      {"quit without report", {{Done}, {QuitWithoutReport}, {}}, -1, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(config_folder());
+    scripted_statuses = c.statuses;
+    const size_t requests_before = receiver_->request_count();
+    const int first_line = static_cast<int>(log_.Lines().size());
+    FakeWindowHost host;
+    host.close_after_frame = c.close_after_frame;
+    int shutdowns_at_upload = -1;
+    on_post = [&] { shutdowns_at_upload = host.shutdowns; };
+
+    EXPECT_EQ(RunLauncher({"/opt/ZelkLauncher.exe"}, host, EmbeddedResources(), ScriptedSteps),
+              c.exit_code);
+
+    if (c.started == 0) {
+      EXPECT_EQ(receiver_->request_count(), requests_before);
+      EXPECT_FALSE(std::filesystem::exists(config_folder())) << "the store is not touched";
+      EXPECT_EQ(log_.Find("class AnalyticsManager", first_line), -1);
+      continue;
+    }
+    ASSERT_EQ(receiver_->request_count(), requests_before + 1);
+    const auto records = LastUpload();
+    ASSERT_EQ(records.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(records[i]["step_type"], kScriptedTypes[i]);
+      EXPECT_EQ(records[i].contains("result"), i < c.started) << i;
+    }
+    EXPECT_EQ(shutdowns_at_upload, 0) << "the report is made before the GUI is torn down";
+  }
 }
 
 // Closing the window ends the run with a report of every step in the pipeline, whichever step

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,6 +42,7 @@ class AnalyticsTest : public ::testing::Test {
 
   // How the receiver answers a POST (on the server's thread).
   virtual void Answer(httplib::Response& response) {
+    if (on_post) on_post();
     response.status = status;
     std::lock_guard lock(body_mutex_);
     response.set_content(response_body, "application/json");
@@ -72,6 +74,8 @@ class AnalyticsTest : public ::testing::Test {
   static constexpr const char* kBulkPath = "/analytics/v1/indices/zelklauncher-session/_bulk";
 
   std::atomic<int> status{200};
+  // Runs when a POST arrives, while the uploading thread waits for the answer.
+  std::function<void()> on_post;
   std::string response_body;
   std::mutex body_mutex_;
   TempFolder home_;
