@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "analytics/analytics_manager.h"
+#include "network/transfer.h"
 
 namespace {
 
@@ -14,23 +15,6 @@ constexpr long kTimeoutSeconds = 3;
 std::string EnvironmentOr(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : fallback;
-}
-
-// CURL_CA_BUNDLE, when set and not empty, names the CA file to trust instead of the system's.
-void UseCaBundleFromEnvironment(CURL* curl) {
-  const char* bundle = std::getenv("CURL_CA_BUNDLE");
-  if (bundle != nullptr && bundle[0] != '\0') curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
-}
-
-void LogTransferError(spdlog::logger& logger, CURLcode result, const char* error_buffer) {
-  logger.error("libcurl result code: ({})", static_cast<int>(result));
-  if (error_buffer[0] != '\0') {
-    std::string text = error_buffer;
-    if (text.back() != '\n') text += '\n';
-    logger.error("{}", text);
-  } else {
-    logger.error("{}\n", curl_easy_strerror(result));
-  }
 }
 
 size_t AppendResponse(char* data, size_t size, size_t count, void* response) {
@@ -87,10 +71,11 @@ bool AnalyticsManager::PostBulk(const std::string& body) {
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendResponse);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-  UseCaBundleFromEnvironment(curl);
+  // The system's trust store, or CURL_CA_BUNDLE; HTTP and HTTPS only. No proxy discovery here.
+  CURLcode result = ApplyTrustSettings(curl);
 
   bool accepted = false;
-  const CURLcode result = curl_easy_perform(curl);
+  if (result == CURLE_OK) result = curl_easy_perform(curl);
   if (result != CURLE_OK) {
     LogTransferError(*logger_, result, error_buffer);
   } else {

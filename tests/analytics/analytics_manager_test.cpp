@@ -100,7 +100,7 @@ TEST_F(AnalyticsTest, EveryEndingButQuitWithoutReportReportsEveryStep) {
     std::filesystem::remove_all(config_folder());
     scripted_statuses = c.statuses;
     const size_t requests_before = receiver_->request_count();
-    const int first_line = static_cast<int>(log_.Lines().size());
+    const int first_line = static_cast<int>(log_.lines().size());
     FakeWindowHost host;
     host.close_after_frame = c.close_after_frame;
     int shutdowns_at_upload = -1;

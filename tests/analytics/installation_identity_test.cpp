@@ -72,7 +72,7 @@ TEST_F(InstallationIdentityTest, CleanProfileGeneratesStoresAndSendsAnIdentifier
 
 TEST_F(InstallationIdentityTest, LaterRunsSendTheStoredIdentifier) {
   const std::string first = RunReport();
-  const int second_run = static_cast<int>(log_.Lines().size());
+  const int second_run = static_cast<int>(log_.lines().size());
   EXPECT_EQ(RunReport(), first);
 
   const int found = log_.Find("[class AnalyticsManager] [info] Found machine guid in registry", second_run);
@@ -127,7 +127,7 @@ TEST_F(InstallationIdentityTest, UnreadableValueIsReplacedByANewIdentifier) {
     fs::remove_all(config_folder());
     fs::create_directories(value_file().parent_path());
     c.arrange(value_file());
-    const int first_line = static_cast<int>(log_.Lines().size());
+    const int first_line = static_cast<int>(log_.lines().size());
 
     const std::string id = RunReport();
 
@@ -144,10 +144,10 @@ TEST_F(InstallationIdentityTest, UnreadableValueIsReplacedByANewIdentifier) {
       EXPECT_EQ(ReadFile(value_file()), id);
     } else {
       ASSERT_NE(write_error, -1);
-      EXPECT_NE(log_.Lines()[write_error].find("Error code: " + std::to_string(c.write_code) +
+      EXPECT_NE(log_.lines()[write_error].Text().find("Error code: " + std::to_string(c.write_code) +
                                                ", Text: " + c.write_text),
                 std::string::npos)
-          << log_.Lines()[write_error];
+          << log_.lines()[write_error];
     }
     // No temporary file is left behind.
     for (const auto& entry : fs::directory_iterator(value_file().parent_path())) {
@@ -193,7 +193,7 @@ TEST_F(InstallationIdentityTest, UnwritableConfigurationFolderStillSendsThisRuns
     }
     fs::remove_all(config_folder());
     c.arrange();
-    const int first_line = static_cast<int>(log_.Lines().size());
+    const int first_line = static_cast<int>(log_.lines().size());
 
     const std::string id = RunReport();
 

@@ -157,7 +157,7 @@ TEST_F(AnalyticsTest, OnlyStatus200And201CountAsAccepted) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
     SetResponse(c.status, c.body);
-    const int first_line = static_cast<int>(log_.Lines().size());
+    const int first_line = static_cast<int>(log_.lines().size());
     const size_t requests_before = receiver_->request_count();
     {
       AnalyticsManager manager;
@@ -284,7 +284,7 @@ TEST_F(AnalyticsTest, TransferFailuresAreLogged) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     c.arrange();
-    const int first_line = static_cast<int>(log_.Lines().size());
+    const int first_line = static_cast<int>(log_.lines().size());
     AnalyticsManager manager;
     manager.AddRecord(json::object());
     manager.SendRecords();
@@ -293,11 +293,11 @@ TEST_F(AnalyticsTest, TransferFailuresAreLogged) {
                                    std::to_string(c.curl_code) + ")",
                                first_line);
     ASSERT_NE(code, -1);
-    const auto lines = log_.Lines();
+    const auto lines = log_.lines();
     ASSERT_GT(lines.size(), static_cast<size_t>(code + 2));
-    EXPECT_NE(lines[code + 1].find(c.text), std::string::npos) << lines[code + 1];
-    EXPECT_EQ(lines[code + 1].back(), '\n');
-    EXPECT_EQ(lines[code + 2], "[class AnalyticsManager] [error] Could not send analytics data!");
+    EXPECT_NE(lines[code + 1].message.find(c.text), std::string::npos) << lines[code + 1];
+    EXPECT_EQ(lines[code + 1].message.back(), '\n');
+    EXPECT_EQ(lines[code + 2].Text(), "[class AnalyticsManager] [error] Could not send analytics data!");
   }
   EXPECT_EQ(receiver_->request_count(), 0u);
 }

@@ -43,8 +43,8 @@ TEST_F(SlowReceiverTest, UploadGivesUpAfterThreeSeconds) {
   EXPECT_EQ(receiver_->request_count(), 1u);
   const int code = log_.Find("[class AnalyticsManager] [error] libcurl result code: (28)");
   ASSERT_NE(code, -1);
-  const auto lines = log_.Lines();
+  const auto lines = log_.lines();
   ASSERT_GT(lines.size(), static_cast<size_t>(code + 2));
-  EXPECT_NE(lines[code + 1].find("timed out after 3"), std::string::npos) << lines[code + 1];
-  EXPECT_EQ(lines[code + 2], "[class AnalyticsManager] [error] Could not send analytics data!");
+  EXPECT_NE(lines[code + 1].message.find("timed out after 3"), std::string::npos) << lines[code + 1];
+  EXPECT_EQ(lines[code + 2].Text(), "[class AnalyticsManager] [error] Could not send analytics data!");
 }
