@@ -6,7 +6,9 @@
 #include "platform/clock.h"
 #include "shell/launcher.h"
 #include "shell/log.h"
+#include "steps/install_step.h"
 #include "steps/launch_step.h"
+#include "steps/uninstall_step.h"
 
 namespace {
 
@@ -84,8 +86,10 @@ StepList GetSteps(const LaunchOptions& options, ProgressBar& progress_bar) {
   StepList steps;
   if (options.uninstall) {
     logger->info("Uninstalling Zelk");
+    steps.push_back(std::make_unique<UninstallZelkStep>(progress_bar));
     return steps;
   }
+  steps.push_back(std::make_unique<InstallStep>());
   steps.push_back(std::make_unique<LaunchZelkStep>());
   return steps;
 }

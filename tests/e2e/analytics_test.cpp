@@ -91,6 +91,50 @@ TEST_F(AnalyticsReportTest, RunsReportEveryStepWithTheStoredIdentifier) {
   EXPECT_TRUE(key_sent);
 }
 
+// The install step ends the run (the user leaves the install screen): the steps after it were
+// never started, and their records say so.
+TEST_F(AnalyticsReportTest, StepsThatNeverStartedReportWithoutAResult) {
+  auto launcher = StartLauncher(sandbox.PlaceDownload());
+  ASSERT_TRUE(launcher->WaitForFirstFrame());
+  launcher->Click(350, 140);  // "Exit"
+  ASSERT_EQ(launcher->WaitForExit(), 0);
+
+  const auto bodies = release_server.AnalyticsBodies();
+  ASSERT_EQ(bodies.size(), 1u);
+  const auto records = Lines(bodies[0]);
+  ASSERT_GE(records.size(), 2u);
+  EXPECT_EQ(records.front()["step_type"], "class InstallStep");
+  EXPECT_TRUE(records.front().contains("result"));
+  EXPECT_GT(records.front()["step_duration"].get<double>(), 0.0);
+  for (size_t i = 1; i < records.size(); ++i) {
+    SCOPED_TRACE(records[i].dump());
+    EXPECT_FALSE(records[i].contains("result"));
+    EXPECT_EQ(records[i]["step_duration"], 0.0);
+  }
+  EXPECT_EQ(records.back()["step_type"], "class LaunchZelkStep");
+  // Unstarted steps' durations go out as 0.0.
+  size_t zero_durations = 0;
+  for (size_t at = 0; (at = bodies[0].find("\"step_duration\":0.0,", at)) != std::string::npos; ++at) {
+    ++zero_durations;
+  }
+  EXPECT_EQ(zero_durations, records.size() - 1);
+}
+
+// "-uninstall" runs the uninstall step alone, and reports it alone.
+TEST_F(AnalyticsReportTest, UninstallRunSendsOneRecord) {
+  auto launcher = StartLauncher(sandbox.PlaceInstalled(kInstalledVersion), {"-uninstall"});
+  ASSERT_TRUE(launcher->WaitForFirstFrame());
+  launcher->Click(350, 140);  // "Cancel"
+  ASSERT_EQ(launcher->WaitForExit(), 0);
+
+  const auto bodies = release_server.AnalyticsBodies();
+  ASSERT_EQ(bodies.size(), 1u);
+  const auto records = Lines(bodies[0]);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["step_type"], "class UninstallZelkStep");
+  EXPECT_EQ(records[0]["installation_id"], ReadFile(value_file()));
+}
+
 // The service is down: the run ends as it would have, with its usual exit code.
 TEST_F(AnalyticsReportTest, AnUnreachableServiceLeavesTheExitCodeAlone) {
   auto launcher = StartLauncher(sandbox.PlaceInstalled(kInstalledVersion), {}, {},
