@@ -2,6 +2,7 @@
 // a frame: the window, the logo, the current step), tear down in reverse order.
 #include <stb_image.h>
 
+#include "analytics/analytics_manager.h"
 #include "platform/clock.h"
 #include "shell/launcher.h"
 #include "shell/log.h"
@@ -199,7 +200,8 @@ int RunLauncher(const std::vector<std::string>& arguments, IWindowHost& host,
     if (host.CloseRequested()) break;
   }
 
-  (void)report;
+  // Every ending but QuitWithoutReport reports every step, started or not, before the window goes.
+  if (report) SendStepRecords(steps);
 
   teardown.Run();
   // Steps go first to last, before the logger.
