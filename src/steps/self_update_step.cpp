@@ -2,12 +2,12 @@
 
 #include <imgui.h>
 
-
 #include "network/download.h"
-#include "steps/background_task.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "shell/options.h"
+#include "steps/background_task.h"
 
 namespace fs = std::filesystem;
 
@@ -53,9 +53,19 @@ std::string DescribeCommand(const std::vector<std::string>& command) {
 bool RestartAfterUpdate(const fs::path& download, const fs::path& launcher,
                         const fs::path& launcher_folder, bool skip_auto_proxy,
                         spdlog::logger& logger) {
+  // Without its own path the launcher could neither be replaced nor restarted: the run would
+  // end with nothing coming back.
+  if (launcher.empty()) {
+    logger.error("Could not read the launcher's own path");
+    return false;
+  }
   const std::vector<std::string> command = RestartCommand(download, launcher, skip_auto_proxy);
   logger.info("Restarting after update {}", DescribeCommand(command));
-  return StartProcess(command[0], {command.begin() + 1, command.end()}, launcher_folder);
+  if (!StartProcess(command[0], {command.begin() + 1, command.end()}, launcher_folder)) {
+    logger.error("Could not start the restart command: {}", GetLastErrorText());
+    return false;
+  }
+  return true;
 }
 
 void SelfUpdateStep::Start() {
