@@ -124,7 +124,7 @@ int SelfUpdateStep::UpdateCheckingForUpdate() {
 int SelfUpdateStep::UpdateDownloading(float dt) {
   download_time_ += dt;
   if (IsReady(download_)) {
-    if (download_.get()) {
+    if (download_.get() && HoldsDownloadedLauncher()) {
       message_ = "Installing Zelk Launcher";
       state_ = SelfUpdateState::Updated;
     } else {
@@ -134,6 +134,16 @@ int SelfUpdateStep::UpdateDownloading(float dt) {
   }
   progress_bar_.Draw(download_percent_.load(), dt);
   return Running;
+}
+
+// An empty answer with status 200 (a misconfigured mirror) would leave the user with an empty
+// launcher file and nothing to start; it counts as a failed download, and the launcher stays.
+// A file that cannot be looked at is left to the helper, whose failed rename keeps the launcher.
+bool SelfUpdateStep::HoldsDownloadedLauncher() {
+  std::error_code error;
+  if (fs::file_size(download_path_, error) != 0 || error) return true;
+  logger_->error("Downloaded launcher {} is empty", download_path_.string());
+  return false;
 }
 
 int SelfUpdateStep::UpdateRestart() {

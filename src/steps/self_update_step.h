@@ -54,6 +54,7 @@ class SelfUpdateStep final : public StepBase {
  private:
   int UpdateCheckingForUpdate();
   int UpdateDownloading(float dt);
+  bool HoldsDownloadedLauncher();
   int UpdateRestart();
   int UpdateFailedScreen();
 
