@@ -18,7 +18,9 @@ using StepList = std::vector<std::unique_ptr<IStep>>;
 // reference to `progress_bar`.
 StepList GetSteps(const LaunchOptions& options, ProgressBar& progress_bar);
 
+using StepListFactory = StepList (*)(const LaunchOptions&, ProgressBar&);
+
 // One whole run of the launcher with the process arguments (the launcher's own path first) on
-// `host`; returns the process exit code.
+// `host`; returns the process exit code. Tests hand in their own `make_steps`.
 int RunLauncher(const std::vector<std::string>& arguments, IWindowHost& host,
-                const IResourceProvider& resources);
+                const IResourceProvider& resources, StepListFactory make_steps = GetSteps);

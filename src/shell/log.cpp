@@ -13,21 +13,22 @@ constexpr size_t kMaxLogSize = 5 * 1024 * 1024;
 constexpr size_t kRotatedFiles = 2;
 }  // namespace
 
-const std::vector<spdlog::sink_ptr>& GetLogSinks() {
-  static std::vector<spdlog::sink_ptr> sinks;
-  if (!sinks.empty()) return sinks;
-
-  const auto path = GetLauncherFolder() / "zelk_launcher.txt";
+spdlog::sink_ptr CreateLogFileSink(const std::filesystem::path& path) {
   try {
     auto file = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(path.string(), kMaxLogSize,
                                                                         kRotatedFiles, false);
     file->set_formatter(std::make_unique<spdlog::pattern_formatter>(
         "%+", spdlog::pattern_time_type::local, "\r\n"));
-    sinks.push_back(std::move(file));
+    return file;
   } catch (const spdlog::spdlog_ex& error) {
     std::fprintf(stderr, "Cannot open the log file %s: %s\n", path.c_str(), error.what());
-    sinks.push_back(std::make_shared<spdlog::sinks::null_sink_mt>());
+    return std::make_shared<spdlog::sinks::null_sink_mt>();
   }
+}
+
+const std::vector<spdlog::sink_ptr>& GetLogSinks() {
+  static std::vector<spdlog::sink_ptr> sinks;
+  if (sinks.empty()) sinks.push_back(CreateLogFileSink(GetLauncherFolder() / "zelk_launcher.txt"));
   return sinks;
 }
 

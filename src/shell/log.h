@@ -4,6 +4,7 @@
 
 #include <spdlog/logger.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@ using Logger = std::unique_ptr<spdlog::logger>;
 // exists. When the file cannot be opened (a read-only launcher folder) the list holds a sink that
 // drops every message, after one line on standard error: the launcher runs on without a log.
 const std::vector<spdlog::sink_ptr>& GetLogSinks();
+
+// The rotating file sink on `path`, or a sink that drops everything when the file cannot be
+// opened (after one line on standard error).
+spdlog::sink_ptr CreateLogFileSink(const std::filesystem::path& path);
 
 // A new logger named `name` on the shared sinks, at level debug and flushed on every message.
 // Loggers are owned by their creator and never registered with spdlog.

@@ -6,6 +6,8 @@
 #include "shell/launcher.h"
 #include "shell/log.h"
 #include "steps/launch_step.h"
+#include "steps/self_update_step.h"
+#include "steps/update_zelk_step.h"
 
 namespace {
 
@@ -78,19 +80,20 @@ class Teardown {
 }  // namespace
 
 StepList GetSteps(const LaunchOptions& options, ProgressBar& progress_bar) {
-  (void)progress_bar;
   Logger logger = CreateLogger("main(GetSteps())");
   StepList steps;
   if (options.uninstall) {
     logger->info("Uninstalling Zelk");
     return steps;
   }
+  steps.push_back(std::make_unique<SelfUpdateStep>(!options.updated, progress_bar));
+  steps.push_back(std::make_unique<UpdateZelkStep>(progress_bar, options.repair));
   steps.push_back(std::make_unique<LaunchZelkStep>());
   return steps;
 }
 
 int RunLauncher(const std::vector<std::string>& arguments, IWindowHost& host,
-                const IResourceProvider& resources) {
+                const IResourceProvider& resources, StepListFactory make_steps) {
   Logger logger = CreateLogger("main");
   logger->info("Starting ZelkGoLauncher");
 
@@ -133,7 +136,7 @@ int RunLauncher(const std::vector<std::string>& arguments, IWindowHost& host,
 
   const WindowRect rect = host.Rect();
   ProgressBar progress_bar(static_cast<float>(rect.width), static_cast<float>(rect.height));
-  StepList steps = GetSteps(options, progress_bar);
+  StepList steps = make_steps(options, progress_bar);
 
   size_t current = 0;
   bool done = steps.empty();
