@@ -119,6 +119,7 @@ void LauncherProcess::ReadOutput() {
       (i == 0 ? output_ : error_).append(buffer, static_cast<size_t>(n));
     }
   }
+  reader_done_ = true;
 }
 
 bool LauncherProcess::Running() {
@@ -143,7 +144,10 @@ int LauncherProcess::WaitForExit(Seconds timeout) {
     WaitUntil([this] { return !Running(); }, Seconds(10));
     return -1;
   }
-  // The launcher's own ends of the pipes are closed now: let the reader take what is left.
+  // The launcher's ends of the pipes are closed now: let the reader take what is left, but do
+  // not wait on a program the launcher started that kept them open by mistake.
+  WaitUntil([this] { return reader_done_.load(); }, Seconds(2), milliseconds(5));
+  stop_reading_ = true;
   if (reader_.joinable()) reader_.join();
   if (!WIFEXITED(*exit_status_)) {
     ADD_FAILURE() << "the launcher ended by signal " << WTERMSIG(*exit_status_) << "; its log:\n"
