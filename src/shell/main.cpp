@@ -2,11 +2,14 @@
 // a frame: the window, the logo, the current step), tear down in reverse order.
 #include <stb_image.h>
 
+#include "analytics/analytics_manager.h"
 #include "platform/clock.h"
 #include "shell/launcher.h"
 #include "shell/log.h"
+#include "steps/install_step.h"
 #include "steps/launch_step.h"
 #include "steps/self_update_step.h"
+#include "steps/uninstall_step.h"
 #include "steps/update_zelk_step.h"
 
 namespace {
@@ -84,8 +87,10 @@ StepList GetSteps(const LaunchOptions& options, ProgressBar& progress_bar) {
   StepList steps;
   if (options.uninstall) {
     logger->info("Uninstalling Zelk");
+    steps.push_back(std::make_unique<UninstallZelkStep>(progress_bar));
     return steps;
   }
+  steps.push_back(std::make_unique<InstallStep>());
   steps.push_back(std::make_unique<SelfUpdateStep>(!options.updated, progress_bar));
   steps.push_back(std::make_unique<UpdateZelkStep>(progress_bar, options.repair));
   steps.push_back(std::make_unique<LaunchZelkStep>());
@@ -195,7 +200,8 @@ int RunLauncher(const std::vector<std::string>& arguments, IWindowHost& host,
     if (host.CloseRequested()) break;
   }
 
-  (void)report;
+  // Every ending but QuitWithoutReport reports every step, started or not, before the window goes.
+  if (report) SendStepRecords(steps);
 
   teardown.Run();
   // Steps go first to last, before the logger.

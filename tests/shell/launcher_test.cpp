@@ -81,6 +81,11 @@ class LauncherTest : public ::testing::Test {
   void SetUp() override {
     script = &script_;
     script_.host = &host_;
+    // Runs that end with a report read and write the installation identifier and post the
+    // records: keep both inside the test (nothing listens on port 1).
+    setenv("HOME", profile_.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (profile_ / "config").c_str(), 1);
+    setenv("ZELK_ANALYTICS_PROXY_URL", "https://127.0.0.1:1", 1);
   }
   void TearDown() override { script = nullptr; }
   int Run(std::vector<std::deque<int>> statuses) {
@@ -88,6 +93,7 @@ class LauncherTest : public ::testing::Test {
     return RunLauncher({"/opt/ZelkLauncher.exe"}, host_, resources_, ScriptedSteps);
   }
 
+  TempFolder profile_;
   Script script_;
   FakeWindowHost host_;
   TestResources resources_;

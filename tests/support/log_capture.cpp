@@ -64,6 +64,14 @@ bool LogCapture::Contains(std::string_view text) const {
   });
 }
 
+int LogCapture::Find(std::string_view text, int from) const {
+  const auto all = sink_->lines();
+  for (int i = std::max(from, 0); i < static_cast<int>(all.size()); ++i) {
+    if (all[i].Text().find(text) != std::string::npos) return i;
+  }
+  return -1;
+}
+
 void LogCapture::Clear() { sink_->Clear(); }
 
 std::ostream& operator<<(std::ostream& out, const LogLine& line) {

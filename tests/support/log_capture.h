@@ -13,6 +13,8 @@ struct LogLine {
   std::string message;  // the formatted message, without the line format
 
   bool operator==(const LogLine&) const = default;
+  // "[logger] [level] message", e.g. "[class AnalyticsManager] [info] Found machine guid in registry"
+  std::string Text() const { return "[" + logger + "] [" + level + "] " + message; }
 };
 
 class LogCapture {
@@ -27,6 +29,8 @@ class LogCapture {
   std::vector<LogLine> lines(std::string_view logger) const;
   // True when some message contains `text`.
   bool Contains(std::string_view text) const;
+  // Index of the first line at or after `from` whose Text() contains `text`; -1 when none does.
+  int Find(std::string_view text, int from = 0) const;
   void Clear();
 
   class Sink;
