@@ -261,9 +261,10 @@ void LauncherProcess::PressAltF4() {
 
 void LauncherProcess::RequestClose() {
   if (!WaitForWindow()) return;
-  // "xdotool windowclose" destroys the window under the program instead of asking it to close;
-  // the window manager's close is the _NET_CLOSE_WINDOW message to the root window, which openbox
-  // turns into WM_DELETE_WINDOW for the client.
+  // "xdotool windowclose" destroys the window under the program instead of asking it to close
+  // (the launcher then dies of an X BadWindow error with exit code 1); the window manager's close
+  // is the _NET_CLOSE_WINDOW message to the root window, which openbox turns into
+  // WM_DELETE_WINDOW for the client.
   Display* display = XOpenDisplay(display_.c_str());
   ASSERT_NE(display, nullptr) << "cannot open display " << display_;
   XEvent event{};
