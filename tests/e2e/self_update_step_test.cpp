@@ -3,16 +3,17 @@
 // has been started with "-updated", also from a folder whose name a shell would misread. Every
 // failure (a restarted run that is offered yet another version, no manifest, a broken download,
 // a launcher folder that vanished) stops on the failure screen, whose "Exit" ends the run.
+#include "steps/self_update_step.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <thread>
 
-#include "steps/self_update_step.h"
 #include "support/launcher_test.h"
 #include "support/wait_until.h"
 
@@ -78,7 +79,8 @@ class SelfUpdateStepTest : public LauncherTest {
   void ExitFromFailureScreen(LauncherProcess& launcher, const std::string& message) {
     launcher.Click(250, 140);
     EXPECT_EQ(launcher.WaitForExit(), 0);
-    EXPECT_THAT(launcher.Log(), HasSubstr("[class SelfUpdateStep] [error] Update failed " + message));
+    EXPECT_THAT(launcher.Log(),
+                HasSubstr("[class SelfUpdateStep] [error] Update failed " + message));
   }
 
   fs::path tmp_file() const { return sandbox.installed_folder() / "ZelkLauncher.tmp"; }
@@ -115,7 +117,8 @@ struct SwapCase {
 
 void PrintTo(const SwapCase& c, std::ostream* out) { *out << c.name; }
 
-class SelfUpdateSwapTest : public SelfUpdateStepTest, public testing::WithParamInterface<SwapCase> {};
+class SelfUpdateSwapTest : public SelfUpdateStepTest,
+                           public testing::WithParamInterface<SwapCase> {};
 
 // The run ends at once with code 0 and no report; the helper then puts the download in place
 // and starts it, which here is the fixture program writing down how it was started.
@@ -146,10 +149,12 @@ TEST_P(SelfUpdateSwapTest, TheNewLauncherReplacesTheOldOneAndStartsWithUpdated) 
                                                             skip_auto_proxy))));
   EXPECT_EQ(release_server.CountRequests(kNewLauncherPath), 1u);
 
-  ASSERT_TRUE(WaitUntil([&] { return !ReadFixtureRecord(sandbox.fixture_record()).empty(); },
-                        seconds(15)))
-      << "the new launcher was not started\n" << log;
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a second start would follow at once
+  ASSERT_TRUE(
+      WaitUntil([&] { return !ReadFixtureRecord(sandbox.fixture_record()).empty(); }, seconds(15)))
+      << "the new launcher was not started\n"
+      << log;
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(200));  // a second start would follow at once
   const auto starts = ReadFixtureRecord(sandbox.fixture_record());
   ASSERT_EQ(starts.size(), 1u) << "only the new launcher starts, not Zelk";
   EXPECT_EQ(starts[0].exe, installed.string());
@@ -169,7 +174,8 @@ TEST_P(SelfUpdateSwapTest, TheNewLauncherReplacesTheOldOneAndStartsWithUpdated) 
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, SelfUpdateSwapTest,
-    testing::Values(SwapCase{"Plain", {}, false}, SwapCase{"SkipAutoProxy", {"-skipautoproxy"}, false},
+    testing::Values(SwapCase{"Plain", {}, false},
+                    SwapCase{"SkipAutoProxy", {"-skipautoproxy"}, false},
                     SwapCase{"HostileFolder", {}, true},
                     SwapCase{"HostileFolderSkipAutoProxy", {"-skipautoproxy"}, true}),
     [](const auto& info) { return info.param.name; });
@@ -194,13 +200,15 @@ TEST_F(SelfUpdateStepTest, ARestartedLauncherOfferedAnotherVersionStopsWithoutDo
 
 // No manifest: the record says so until the user leaves with "Exit"; closing the window keeps
 // that first text.
-class SelfUpdateUnreachableTest : public SelfUpdateStepTest, public testing::WithParamInterface<bool> {};
+class SelfUpdateUnreachableTest : public SelfUpdateStepTest,
+                                  public testing::WithParamInterface<bool> {};
 
 TEST_P(SelfUpdateUnreachableTest, AnUnreachableServerStopsTheRunOnTheFailureScreen) {
   const bool exit_button = GetParam();
   auto launcher = StartLauncher(sandbox.PlaceInstalled(kInstalledVersion), {}, {},
                                 {{"ZELK_RELEASE_SERVER_URL", "https://127.0.0.1:1"}});
-  ASSERT_TRUE(launcher->WaitForLog("[class SelfUpdateStep] [error] Update info for launcher not available"));
+  ASSERT_TRUE(launcher->WaitForLog(
+      "[class SelfUpdateStep] [error] Update info for launcher not available"));
   ExpectFailureScreen(*launcher);
   if (exit_button) {
     ExitFromFailureScreen(*launcher, "Failed to update. Please try again later...");
@@ -212,7 +220,8 @@ TEST_P(SelfUpdateUnreachableTest, AnUnreachableServerStopsTheRunOnTheFailureScre
   const json record = SelfUpdateRecord(release_server);
   EXPECT_EQ(record["final_state"], "UpdateFailed");
   EXPECT_EQ(record["new_version"], "");
-  EXPECT_EQ(record["result"], exit_button ? "Update Failed!" : "Update info for launcher not available");
+  EXPECT_EQ(record["result"],
+            exit_button ? "Update Failed!" : "Update info for launcher not available");
 }
 
 INSTANTIATE_TEST_SUITE_P(Leaving, SelfUpdateUnreachableTest, testing::Bool(),
@@ -225,13 +234,14 @@ TEST_F(SelfUpdateStepTest, ABrokenDownloadLeavesWhatArrived) {
   const auto content =
       std::make_shared<const std::string>(ReadFile(new_launcher_) + std::string(1024 * 1024, 'x'));
   const size_t sent = 256 * 1024;
-  release_server.ServeHandler(kNewLauncherPath, [content](const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(content->size(), "application/octet-stream",
-                                  [content](size_t offset, size_t, httplib::DataSink& sink) {
-                                    if (offset >= sent) return false;  // closes the connection
-                                    return sink.write(content->data() + offset, 64 * 1024);
-                                  });
-  });
+  release_server.ServeHandler(
+      kNewLauncherPath, [content](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(content->size(), "application/octet-stream",
+                                      [content](size_t offset, size_t, httplib::DataSink& sink) {
+                                        if (offset >= sent) return false;  // closes the connection
+                                        return sink.write(content->data() + offset, 64 * 1024);
+                                      });
+      });
   OfferVersion6();
   const fs::path installed = sandbox.PlaceInstalled(kInstalledVersion);
   auto launcher = StartLauncher(installed);
@@ -279,19 +289,20 @@ TEST_F(SelfUpdateStepTest, AHelperThatCannotStartShowsTheFailureScreen) {
   };
   const auto transfer = std::make_shared<Transfer>();
   transfer->content = ReadFile(new_launcher_);
-  release_server.ServeHandler(kNewLauncherPath, [transfer](const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(
-        transfer->content.size(), "application/octet-stream",
-        [transfer](size_t offset, size_t, httplib::DataSink& sink) {
-          const size_t half = transfer->content.size() / 2;
-          if (offset >= half) {
-            transfer->half_sent = true;
-            WaitUntil([&] { return transfer->go_on.load(); }, seconds(60));
-          }
-          const size_t end = offset < half ? half : transfer->content.size();
-          return sink.write(transfer->content.data() + offset, end - offset);
-        });
-  });
+  release_server.ServeHandler(
+      kNewLauncherPath, [transfer](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(
+            transfer->content.size(), "application/octet-stream",
+            [transfer](size_t offset, size_t, httplib::DataSink& sink) {
+              const size_t half = transfer->content.size() / 2;
+              if (offset >= half) {
+                transfer->half_sent = true;
+                WaitUntil([&] { return transfer->go_on.load(); }, seconds(60));
+              }
+              const size_t end = offset < half ? half : transfer->content.size();
+              return sink.write(transfer->content.data() + offset, end - offset);
+            });
+      });
   // Lets the handler go before the server stops, however the test ends.
   struct Opener {
     Transfer& transfer;
@@ -307,16 +318,18 @@ TEST_F(SelfUpdateStepTest, AHelperThatCannotStartShowsTheFailureScreen) {
   fs::remove_all(sandbox.installed_folder());
   transfer->go_on = true;
 
-  ASSERT_TRUE(WaitUntil(
-      [&] { return ReadFile(log).find("Could not start the restart command") != std::string::npos; }))
-      << ReadFile(log);
+  ASSERT_TRUE(WaitUntil([&] {
+    return ReadFile(log).find("Could not start the restart command") != std::string::npos;
+  })) << ReadFile(log);
   ExpectFailureScreen(*launcher);
   launcher->Click(250, 140);
   EXPECT_EQ(launcher->WaitForExit(), 0);
   const std::string text = ReadFile(log);
   EXPECT_THAT(text, HasSubstr("[class SelfUpdateStep] [error] Could not start the restart command: "
                               "No such file or directory"));
-  EXPECT_THAT(text, HasSubstr("[class SelfUpdateStep] [error] Update failed Could not start the application"));
+  EXPECT_THAT(
+      text,
+      HasSubstr("[class SelfUpdateStep] [error] Update failed Could not start the application"));
   const json record = SelfUpdateRecord(release_server);
   EXPECT_EQ(record["final_state"], "UpdateFailed");
   EXPECT_EQ(record["result"], "Update Failed!");

@@ -63,7 +63,8 @@ TEST_F(SelfUpdateCheckTest, TheFrameInWhichTheAnswerArrivesDecides) {
     std::string result;
   } cases[] = {
       {"current", "5\n" + url + "\n", true, Done, "CheckingForUpdate", "5", "succeeded"},
-      {"current, not allowed", "5\n" + url + "\n", false, Done, "CheckingForUpdate", "5", "succeeded"},
+      {"current, not allowed", "5\n" + url + "\n", false, Done, "CheckingForUpdate", "5",
+       "succeeded"},
       {"newer without a URL", "6\n", true, Done, "CheckingForUpdate", "6", "succeeded"},
       {"newer, not allowed", "6\n" + url + "\n", false, Running, "UpdateFailed", "6", "succeeded"},
       {"unreachable", std::nullopt, true, Running, "UpdateFailed", "",
@@ -108,8 +109,9 @@ TEST_F(SelfUpdateCheckTest, StartLogsAndChecksWhetherOrNotUpdatesAreAllowed) {
     step.Start();
     step.GetAnalyticsRecord();
     std::vector<LogLine> own = log_.lines("class SelfUpdateStep");
-    std::vector<LogLine> expected{{"class SelfUpdateStep", "debug", "Starting self update step"},
-                                  {"class SelfUpdateStep", "info", "Checking for updated launcher"}};
+    std::vector<LogLine> expected{
+        {"class SelfUpdateStep", "debug", "Starting self update step"},
+        {"class SelfUpdateStep", "info", "Checking for updated launcher"}};
     if (allow_update) expected.push_back({"class SelfUpdateStep", "debug", "Update is allowed"});
     own.resize(std::min(own.size(), expected.size()));
     EXPECT_EQ(own, expected);
@@ -182,7 +184,8 @@ class RestartHelperTest : public ::testing::Test {
   }
 
   std::vector<FixtureStart> WaitForStart() const {
-    EXPECT_TRUE(WaitUntil([&] { return !ReadFixtureRecord(record_).empty(); }, std::chrono::seconds(20)))
+    EXPECT_TRUE(
+        WaitUntil([&] { return !ReadFixtureRecord(record_).empty(); }, std::chrono::seconds(20)))
         << "the launcher was not started again";
     // A second start would come at once after the first.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -209,7 +212,8 @@ TEST_P(RestartHelperSwapTest, SwapsTheDownloadInAfterFourSecondsAndRestartsWithU
     WriteFile(download_, new_bytes_);
     fs::permissions(download_, fs::perms::owner_read | fs::perms::owner_write);
 
-    ASSERT_TRUE(RestartAfterUpdate(download_, launcher_, launcher_folder_, skip_auto_proxy, *logger_));
+    ASSERT_TRUE(
+        RestartAfterUpdate(download_, launcher_, launcher_folder_, skip_auto_proxy, *logger_));
     EXPECT_EQ(ReadFile(launcher_), old_bytes_) << "the swap waits for this process to go";
     EXPECT_TRUE(fs::exists(download_));
 
@@ -227,9 +231,10 @@ TEST_P(RestartHelperSwapTest, SwapsTheDownloadInAfterFourSecondsAndRestartsWithU
   }
   EXPECT_EQ(FindPwned(root_.path()), std::vector<fs::path>{});
   EXPECT_EQ(FindPwned(fs::current_path()), std::vector<fs::path>{});
-  const LogLine restarting{"class SelfUpdateStep", "info",
-                           "Restarting after update " +
-                               DescribeCommand(RestartCommand(download_, launcher_, skip_auto_proxy))};
+  const LogLine restarting{
+      "class SelfUpdateStep", "info",
+      "Restarting after update " +
+          DescribeCommand(RestartCommand(download_, launcher_, skip_auto_proxy))};
   EXPECT_EQ(log_.lines("class SelfUpdateStep"), std::vector<LogLine>{restarting});
 }
 INSTANTIATE_TEST_SUITE_P(Options, RestartHelperSwapTest, testing::Bool(),
@@ -259,7 +264,8 @@ TEST_F(RestartHelperTest, AHelperThatCannotStartGivesFalse) {
     fs::path working_folder;
     std::string error;
   } cases[] = {
-      {"missing launcher folder", launcher_, root_ / "gone", "Could not start the restart command: No such file or directory"},
+      {"missing launcher folder", launcher_, root_ / "gone",
+       "Could not start the restart command: No such file or directory"},
       {"unknown own path", fs::path(), launcher_folder_, "Could not read the launcher's own path"},
   };
   WriteFile(download_, new_bytes_);
