@@ -253,10 +253,29 @@ void LauncherProcess::PressAltF4() {
   if (!WaitForWindow()) return;
   // Keys typed with --window are sent to the window itself and never reach the window manager's
   // key binding; Alt+F4 is therefore typed into the active window, as a user types it.
-  const CommandResult result = RunCommand(
-      {"xdotool", "windowactivate", "--sync", std::to_string(window_), "key", "alt+F4"},
-      XEnvironment(), 10);
-  EXPECT_EQ(result.exit_code, 0) << "xdotool alt+F4 failed: " << result.output;
+  // On a loaded machine the window manager may take its time over an activation, and a key typed
+  // before it is done goes to no window at all: the activation is checked, and asked again.
+  const std::string window = std::to_string(window_);
+  bool active = false;
+  for (int attempt = 0; attempt < 5 && !active; ++attempt) {
+    RunCommand({"xdotool", "windowactivate", "--sync", window}, XEnvironment(), 10);
+    const CommandResult current = RunCommand({"xdotool", "getactivewindow"}, XEnvironment(), 10);
+    active = current.exit_code == 0 && std::stoul("0" + current.output) == window_;
+  }
+  EXPECT_TRUE(active) << "the launcher's window never became the active window";
+  // A key typed while the window manager is still busy with the activation can be lost; as a
+  // user would, type it again when the window is still there after a while.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const CommandResult result = RunCommand({"xdotool", "key", "alt+F4"}, XEnvironment(), 10);
+    EXPECT_EQ(result.exit_code, 0) << "xdotool alt+F4 failed: " << result.output;
+    const bool closed = WaitUntil(
+        [&] {
+          return !Running() ||
+                 RunCommand({"xdotool", "getwindowname", window}, XEnvironment(), 10).exit_code != 0;
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(100));
+    if (closed) return;
+  }
 }
 
 void LauncherProcess::RequestClose() {
