@@ -103,8 +103,12 @@ TEST_F(UpdateZelkStepTest, FirstInstallIsStartedAndAnUpToDateRunDownloadsNothing
   Publish("2.0.0");
   const fs::path launcher_path = PlaceWithoutApplication();
 
-  auto first = StartLauncher(launcher_path);
+  // Started with the home folder as its working folder: the archive still goes to the launcher
+  // folder, never over the user's own files.
+  WriteFile(sandbox.home() / "Zelk.zip", "the user's own file");
+  auto first = StartLauncher(launcher_path, {}, sandbox.home());
   ASSERT_EQ(first->WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(sandbox.home() / "Zelk.zip"), "the user's own file");
   const fs::path zelk = sandbox.application_folder() / "Zelk.exe";
   auto starts = ReadFixtureRecord(sandbox.fixture_record());
   ASSERT_EQ(starts.size(), 1u) << first->Log();
