@@ -119,6 +119,7 @@ void LauncherProcess::ReadOutput() {
       (i == 0 ? output_ : error_).append(buffer, static_cast<size_t>(n));
     }
   }
+  reader_done_ = true;
 }
 
 bool LauncherProcess::Running() {
@@ -143,7 +144,10 @@ int LauncherProcess::WaitForExit(Seconds timeout) {
     WaitUntil([this] { return !Running(); }, Seconds(10));
     return -1;
   }
-  // The launcher's own ends of the pipes are closed now: let the reader take what is left.
+  // The launcher's ends of the pipes are closed now: let the reader take what is left, but do
+  // not wait on a program the launcher started that kept them open by mistake.
+  WaitUntil([this] { return reader_done_.load(); }, Seconds(2), milliseconds(5));
+  stop_reading_ = true;
   if (reader_.joinable()) reader_.join();
   if (!WIFEXITED(*exit_status_)) {
     ADD_FAILURE() << "the launcher ended by signal " << WTERMSIG(*exit_status_) << "; its log:\n"
@@ -249,17 +253,37 @@ void LauncherProcess::PressAltF4() {
   if (!WaitForWindow()) return;
   // Keys typed with --window are sent to the window itself and never reach the window manager's
   // key binding; Alt+F4 is therefore typed into the active window, as a user types it.
-  const CommandResult result = RunCommand(
-      {"xdotool", "windowactivate", "--sync", std::to_string(window_), "key", "alt+F4"},
-      XEnvironment(), 10);
-  EXPECT_EQ(result.exit_code, 0) << "xdotool alt+F4 failed: " << result.output;
+  // On a loaded machine the window manager may take its time over an activation, and a key typed
+  // before it is done goes to no window at all: the activation is checked, and asked again.
+  const std::string window = std::to_string(window_);
+  bool active = false;
+  for (int attempt = 0; attempt < 5 && !active; ++attempt) {
+    RunCommand({"xdotool", "windowactivate", "--sync", window}, XEnvironment(), 10);
+    const CommandResult current = RunCommand({"xdotool", "getactivewindow"}, XEnvironment(), 10);
+    active = current.exit_code == 0 && std::stoul("0" + current.output) == window_;
+  }
+  EXPECT_TRUE(active) << "the launcher's window never became the active window";
+  // A key typed while the window manager is still busy with the activation can be lost; as a
+  // user would, type it again when the window is still there after a while.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const CommandResult result = RunCommand({"xdotool", "key", "alt+F4"}, XEnvironment(), 10);
+    EXPECT_EQ(result.exit_code, 0) << "xdotool alt+F4 failed: " << result.output;
+    const bool closed = WaitUntil(
+        [&] {
+          return !Running() ||
+                 RunCommand({"xdotool", "getwindowname", window}, XEnvironment(), 10).exit_code != 0;
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(100));
+    if (closed) return;
+  }
 }
 
 void LauncherProcess::RequestClose() {
   if (!WaitForWindow()) return;
-  // "xdotool windowclose" destroys the window under the program instead of asking it to close;
-  // the window manager's close is the _NET_CLOSE_WINDOW message to the root window, which openbox
-  // turns into WM_DELETE_WINDOW for the client.
+  // "xdotool windowclose" destroys the window under the program instead of asking it to close
+  // (the launcher then dies of an X BadWindow error with exit code 1); the window manager's close
+  // is the _NET_CLOSE_WINDOW message to the root window, which openbox turns into
+  // WM_DELETE_WINDOW for the client.
   Display* display = XOpenDisplay(display_.c_str());
   ASSERT_NE(display, nullptr) << "cannot open display " << display_;
   XEvent event{};
