@@ -37,11 +37,15 @@ int main() {
   glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
   glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 0);
   glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
+  glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
   GLFWwindow* window = glfwCreateWindow(640, 360, "Zelk", nullptr, nullptr);
   if (window == nullptr) {
     glfwTerminate();
     return 1;
   }
+  // Near the top left corner, clear of the launcher's window in the middle of the screen.
+  glfwSetWindowPos(window, 40, 40);
+  glfwShowWindow(window);
   glfwMakeContextCurrent(window);
   glfwSwapInterval(1);
 
