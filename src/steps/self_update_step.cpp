@@ -2,13 +2,13 @@
 
 #include <imgui.h>
 
-
 #include "network/download.h"
 #include "network/release_download.h"
-#include "steps/background_task.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "shell/options.h"
+#include "steps/background_task.h"
 
 namespace fs = std::filesystem;
 
@@ -54,9 +54,19 @@ std::string DescribeCommand(const std::vector<std::string>& command) {
 bool RestartAfterUpdate(const fs::path& download, const fs::path& launcher,
                         const fs::path& launcher_folder, bool skip_auto_proxy,
                         spdlog::logger& logger) {
+  // Without its own path the launcher could neither be replaced nor restarted: the run would
+  // end with nothing coming back.
+  if (launcher.empty()) {
+    logger.error("Could not read the launcher's own path");
+    return false;
+  }
   const std::vector<std::string> command = RestartCommand(download, launcher, skip_auto_proxy);
   logger.info("Restarting after update {}", DescribeCommand(command));
-  return StartProcess(command[0], {command.begin() + 1, command.end()}, launcher_folder);
+  if (!StartProcess(command[0], {command.begin() + 1, command.end()}, launcher_folder)) {
+    logger.error("Could not start the restart command: {}", GetLastErrorText());
+    return false;
+  }
+  return true;
 }
 
 void SelfUpdateStep::Start() {
@@ -119,7 +129,7 @@ int SelfUpdateStep::UpdateCheckingForUpdate() {
 int SelfUpdateStep::UpdateDownloading(float dt) {
   download_time_ += dt;
   if (IsReady(download_)) {
-    if (download_.get()) {
+    if (download_.get() && HoldsDownloadedLauncher()) {
       message_ = "Installing Zelk Launcher";
       state_ = SelfUpdateState::Updated;
     } else {
@@ -129,6 +139,16 @@ int SelfUpdateStep::UpdateDownloading(float dt) {
   }
   progress_bar_.Draw(download_percent_.load(), dt);
   return Running;
+}
+
+// An empty answer with status 200 (a misconfigured mirror) would leave the user with an empty
+// launcher file and nothing to start; it counts as a failed download, and the launcher stays.
+// A file that cannot be looked at is left to the helper, whose failed rename keeps the launcher.
+bool SelfUpdateStep::HoldsDownloadedLauncher() {
+  std::error_code error;
+  if (fs::file_size(download_path_, error) != 0 || error) return true;
+  logger_->error("Downloaded launcher {} is empty", download_path_.string());
+  return false;
 }
 
 int SelfUpdateStep::UpdateRestart() {

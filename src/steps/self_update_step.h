@@ -33,7 +33,9 @@ std::vector<std::string> RestartCommand(const std::filesystem::path& download,
                                         bool skip_auto_proxy);
 // The command as it will run, for the log: each argument quoted for a POSIX shell.
 std::string DescribeCommand(const std::vector<std::string>& command);
-// Starts the helper detached, in `launcher_folder`; true when its process exists.
+// Logs the command and starts the helper detached, in `launcher_folder`; true when its process
+// exists. False, with the cause logged at error level, for an empty `launcher` or a helper that
+// cannot start (a missing folder, no shell).
 bool RestartAfterUpdate(const std::filesystem::path& download, const std::filesystem::path& launcher,
                         const std::filesystem::path& launcher_folder, bool skip_auto_proxy,
                         spdlog::logger& logger);
@@ -52,6 +54,7 @@ class SelfUpdateStep final : public StepBase {
  private:
   int UpdateCheckingForUpdate();
   int UpdateDownloading(float dt);
+  bool HoldsDownloadedLauncher();
   int UpdateRestart();
   int UpdateFailedScreen();
 

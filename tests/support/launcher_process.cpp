@@ -119,6 +119,7 @@ void LauncherProcess::ReadOutput() {
       (i == 0 ? output_ : error_).append(buffer, static_cast<size_t>(n));
     }
   }
+  reader_done_ = true;
 }
 
 bool LauncherProcess::Running() {
@@ -143,7 +144,10 @@ int LauncherProcess::WaitForExit(Seconds timeout) {
     WaitUntil([this] { return !Running(); }, Seconds(10));
     return -1;
   }
-  // The launcher's own ends of the pipes are closed now: let the reader take what is left.
+  // The launcher's ends of the pipes are closed now: let the reader take what is left, but do
+  // not wait on a program the launcher started that kept them open by mistake.
+  WaitUntil([this] { return reader_done_.load(); }, Seconds(2), milliseconds(5));
+  stop_reading_ = true;
   if (reader_.joinable()) reader_.join();
   if (!WIFEXITED(*exit_status_)) {
     ADD_FAILURE() << "the launcher ended by signal " << WTERMSIG(*exit_status_) << "; its log:\n"
@@ -257,9 +261,10 @@ void LauncherProcess::PressAltF4() {
 
 void LauncherProcess::RequestClose() {
   if (!WaitForWindow()) return;
-  // "xdotool windowclose" destroys the window under the program instead of asking it to close;
-  // the window manager's close is the _NET_CLOSE_WINDOW message to the root window, which openbox
-  // turns into WM_DELETE_WINDOW for the client.
+  // "xdotool windowclose" destroys the window under the program instead of asking it to close
+  // (the launcher then dies of an X BadWindow error with exit code 1); the window manager's close
+  // is the _NET_CLOSE_WINDOW message to the root window, which openbox turns into
+  // WM_DELETE_WINDOW for the client.
   Display* display = XOpenDisplay(display_.c_str());
   ASSERT_NE(display, nullptr) << "cannot open display " << display_;
   XEvent event{};

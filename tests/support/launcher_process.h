@@ -120,6 +120,7 @@ class LauncherProcess {
   int output_fd_ = -1;
   int error_fd_ = -1;
   std::atomic<bool> stop_reading_{false};
+  std::atomic<bool> reader_done_{false};
   mutable std::mutex output_mutex_;
   std::string output_;
   std::string error_;

@@ -3,6 +3,9 @@
 // (the launcher is current, the application is at kInstalledVersion), so that every step but the
 // one a test looks at passes through without work.
 //
+// Every such test holds the ZelkExeLock shared, since the update step finds any Zelk.exe of the
+// machine; a test that keeps one running (RunningZelk) passes Mode::Exclusive to the constructor.
+//
 //   class MyTest : public LauncherTest {};
 //   TEST_F(MyTest, Something) {
 //     auto launcher = StartLauncher(sandbox.PlaceInstalled(kInstalledVersion));
@@ -20,6 +23,7 @@
 #include "support/launcher_sandbox.h"
 #include "support/release_server.h"
 #include "support/x_server.h"
+#include "support/zelk_exe_lock.h"
 
 // The environment of a launcher run: the X server, the profile, the release server, then `extra`
 // (which wins). Nothing else of the caller's environment, no proxy.
@@ -35,6 +39,9 @@ inline std::map<std::string, std::string> MakeLauncherEnvironment(
 
 class LauncherTest : public ::testing::Test {
  protected:
+  explicit LauncherTest(ZelkExeLock::Mode zelk_exe = ZelkExeLock::Mode::Shared)
+      : zelk_exe_lock_(zelk_exe) {}
+
   static constexpr const char* kInstalledVersion = "1.0.0";
 
   // The environment of a launcher started by this test (MakeLauncherEnvironment).
@@ -53,6 +60,11 @@ class LauncherTest : public ::testing::Test {
                                              LauncherEnvironment(extra_environment));
   }
 
+ private:
+  // Declared first, so it is held until everything below has gone.
+  ZelkExeLock zelk_exe_lock_;
+
+ protected:
   LauncherSandbox sandbox;
   ReleaseServer release_server{kInstalledVersion};
 };

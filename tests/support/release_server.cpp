@@ -19,6 +19,17 @@ ReleaseServer::ReleaseServer(const std::string& zelk_version) : https_(ca_.Issue
   });
   https_.server().Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
     std::filesystem::path file;
+    httplib::Server::Handler handler;
+    {
+      std::lock_guard lock(mutex_);
+      if (const auto custom = handlers_.find(request.path); custom != handlers_.end()) {
+        handler = custom->second;
+      }
+    }
+    if (handler) {
+      handler(request, response);
+      return;
+    }
     {
       std::lock_guard lock(mutex_);
       const auto it = files_.find(request.path);
@@ -41,6 +52,11 @@ ReleaseServer::~ReleaseServer() { https_.Stop(); }
 void ReleaseServer::ServeFile(const std::string& path, std::filesystem::path file) {
   std::lock_guard lock(mutex_);
   files_[path] = std::move(file);
+}
+
+void ReleaseServer::ServeHandler(const std::string& path, httplib::Server::Handler handler) {
+  std::lock_guard lock(mutex_);
+  handlers_[path] = std::move(handler);
 }
 
 void ReleaseServer::SetLauncherManifest(std::string text) {

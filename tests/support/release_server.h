@@ -29,6 +29,9 @@ class ReleaseServer {
   // GET `path` answers with the file's bytes as they are at request time (status 200); paths
   // that are neither a manifest nor served answer 404.
   void ServeFile(const std::string& path, std::filesystem::path file);
+  // GET `path` is answered by `handler`, which may misbehave on purpose (stall, send part of a
+  // body, drop the connection); it wins over a file served at the same path.
+  void ServeHandler(const std::string& path, httplib::Server::Handler handler);
   // base_url() + path
   std::string Url(const std::string& path) const { return base_url() + path; }
 
@@ -58,4 +61,5 @@ class ReleaseServer {
   std::string zelk_manifest_;
   std::vector<std::string> analytics_bodies_;
   std::map<std::string, std::filesystem::path> files_;
+  std::map<std::string, httplib::Server::Handler> handlers_;
 };

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -24,12 +27,31 @@ namespace {
 constexpr int kFirstDisplay = 100;
 constexpr int kLastDisplay = 499;
 
-// A lock file whose server still runs; Xvfb itself replaces a stale lock left by a killed server.
-bool DisplayLooksTaken(int number) {
-  const std::string lock = ReadFile("/tmp/.X" + std::to_string(number) + "-lock");
-  if (lock.empty()) return false;
-  const pid_t owner = static_cast<pid_t>(std::atol(lock.c_str()));
-  return owner <= 0 || kill(owner, 0) == 0 || errno == EPERM;
+// Test processes reserve a display number with an flock on a file of their own, held for the
+// server's lifetime. The X server's lock file cannot decide it: it names the server by a process
+// ID, which means nothing to a test that runs in another process-ID namespace.
+int ReserveDisplay(int number) {
+  const fs::path path = fs::temp_directory_path() / ("zelk-tests-display-" + std::to_string(number) + ".lock");
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A server outside the tests (a desktop, another program's Xvfb) answers on the display's socket.
+bool DisplayAnswers(int number) {
+  const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return true;
+  const bool answers = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return answers;
 }
 
 // Reads the display number that Xvfb writes to its -displayfd descriptor once it accepts
@@ -54,10 +76,15 @@ std::string ReadReadyDisplay(int fd, std::chrono::seconds timeout) {
 }  // namespace
 
 XServer::XServer() {
-  // Several test processes start servers at the same time: a number that looks free may be taken
-  // a moment later, and then Xvfb exits at once and the next number is tried.
+  // Several test processes start servers at the same time, and other programs may too: when Xvfb
+  // cannot have a number it exits at once, and the next number is tried.
   for (int number = kFirstDisplay; number <= kLastDisplay && xvfb_ < 0; ++number) {
-    if (DisplayLooksTaken(number)) continue;
+    const int reservation = ReserveDisplay(number);
+    if (reservation < 0) continue;
+    if (DisplayAnswers(number)) {
+      close(reservation);
+      continue;
+    }
     int ready[2];
     if (pipe2(ready, O_CLOEXEC) != 0) throw std::runtime_error("XServer: pipe failed");
     ChildOptions options;
@@ -78,8 +105,10 @@ XServer::XServer() {
     if (ready_display == std::to_string(number)) {
       xvfb_ = pid;
       display_ = ":" + ready_display;
+      display_reservation_ = reservation;
     } else {
       StopChild(pid, SIGKILL);
+      close(reservation);
     }
   }
   if (xvfb_ < 0) throw std::runtime_error("XServer: no free display number for Xvfb");
@@ -92,6 +121,7 @@ XServer::XServer() {
   window_manager_ = SpawnChild({"openbox", "--sm-disable"}, options);
   if (window_manager_ < 0) {
     StopChild(xvfb_, SIGTERM);
+    close(display_reservation_);
     throw std::runtime_error("XServer: cannot start openbox (run scripts/setup)");
   }
   // openbox announces itself on the root window once it manages the screen.
@@ -105,6 +135,7 @@ XServer::XServer() {
   if (!managed) {
     StopChild(window_manager_, SIGTERM);
     StopChild(xvfb_, SIGTERM);
+    close(display_reservation_);
     throw std::runtime_error("XServer: openbox did not start managing " + display_);
   }
 }
@@ -112,6 +143,7 @@ XServer::XServer() {
 XServer::~XServer() {
   StopChild(window_manager_, SIGTERM);
   StopChild(xvfb_, SIGTERM);
+  close(display_reservation_);
 }
 
 XServer& XServer::Shared() {

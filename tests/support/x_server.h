@@ -34,6 +34,7 @@ class XServer {
  private:
   TempFolder window_manager_home_;  // openbox reads its defaults, not the user's settings
   std::string display_;
+  int display_reservation_ = -1;  // flock held on the display number while the server runs
   pid_t xvfb_ = -1;
   pid_t window_manager_ = -1;
 };
