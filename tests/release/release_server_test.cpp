@@ -9,11 +9,14 @@
 #include "support/launcher_process.h"
 #include "support/launcher_sandbox.h"
 #include "support/x_server.h"
+#include "support/zelk_exe_lock.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 TEST(ReleaseServerTest, LauncherInstallsAPackedReleaseAndItsRecordsAreStored) {
+  // The update step must see no Zelk.exe that another test keeps running.
+  const ZelkExeLock zelk_exe_lock(ZelkExeLock::Mode::Shared);
   TempFolder folder;
   const fs::path release = folder / "release";
   const fs::path data = folder / "data";
