@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "support/launcher_process.h"
@@ -26,11 +27,19 @@
 #include "support/zelk_exe_lock.h"
 
 // The environment of a launcher run: the X server, the profile, the release server, then `extra`
-// (which wins). Nothing else of the caller's environment, no proxy.
+// (which wins). Nothing else of the caller's environment, no proxy; only the sanitizer settings
+// pass on, so that a sanitized launcher reports where the test run collects reports
+// (ZELK_LAUNCHER_ASAN_OPTIONS, when set, is the launcher's ASAN_OPTIONS).
 inline std::map<std::string, std::string> MakeLauncherEnvironment(
     const XServer& x_server, const LauncherSandbox& sandbox, const ReleaseServer& release_server,
     const std::map<std::string, std::string>& extra = {}) {
   std::map<std::string, std::string> environment = x_server.Environment();
+  for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name); value != nullptr) environment[name] = value;
+  }
+  if (const char* value = std::getenv("ZELK_LAUNCHER_ASAN_OPTIONS"); value != nullptr) {
+    environment["ASAN_OPTIONS"] = value;
+  }
   environment.merge(sandbox.Environment());
   environment.merge(release_server.Environment());
   for (const auto& [key, value] : extra) environment[key] = value;

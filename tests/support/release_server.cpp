@@ -42,6 +42,8 @@ ReleaseServer::ReleaseServer(const std::string& zelk_version) : https_(ca_.Issue
     response.set_content(ReadFile(file), "application/octet-stream");
   });
   https_.Start();
+  // The handlers may already run: the manifests change under the lock like any later change.
+  std::lock_guard lock(mutex_);
   launcher_manifest_ = std::string(kLauncherVersion) + "\n" + base_url() + "/files/ZelkLauncher.exe\n";
   zelk_manifest_ = zelk_version + "\n" + base_url() + "/files/Zelk.zip\n";
 }
