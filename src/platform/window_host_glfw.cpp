@@ -107,6 +107,14 @@ class GlfwWindowHost final : public IWindowHost {
   void NewFrame() override {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
+    // The GLFW backend follows the pointer only while the window has the keyboard focus, so the
+    // click that first focuses the window (or any click while the window manager is still busy
+    // giving it the focus) would miss its button. The pointer over the window counts as well.
+    if (!glfwGetWindowAttrib(window_, GLFW_FOCUSED) && glfwGetWindowAttrib(window_, GLFW_HOVERED)) {
+      double x = 0, y = 0;
+      glfwGetCursorPos(window_, &x, &y);
+      ImGui::GetIO().MousePos = ImVec2(static_cast<float>(x), static_cast<float>(y));
+    }
   }
 
   void Present(const ImVec4& clear_colour) override {
