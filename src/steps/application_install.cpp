@@ -21,6 +21,7 @@ struct ZipFileCloser {
   void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
 
+constexpr size_t kCopyBufferSize = 1 << 20;
 constexpr uint32_t kUnixFileTypeMask = 0170000;
 constexpr uint32_t kUnixSymbolicLink = 0120000;
 
@@ -44,20 +45,29 @@ EntryMode ReadEntryMode(zip_t* archive, zip_uint64_t index) {
   return mode;
 }
 
-// Streams one entry into `target`; false (with errno's text in `error`) when it cannot be written.
-// An entry that cannot be read (unsupported or damaged data) is skipped and counts as written.
-bool WriteEntry(zip_t* archive, zip_uint64_t index, const fs::path& target, std::string& error) {
+// Streams one entry into `target` through `buffer`. False, with the reason in `error`, when the
+// entry's data cannot be read (a damaged archive: a bad local header, bad compressed data, a CRC
+// mismatch) or the file cannot be written. Either would leave a broken file behind a result that
+// says the application is installed.
+bool WriteEntry(zip_t* archive, zip_uint64_t index, const fs::path& target,
+                std::vector<char>& buffer, std::string& error) {
   std::unique_ptr<zip_file_t, ZipFileCloser> entry(zip_fopen_index(archive, index, 0));
-  if (!entry) return true;
+  if (!entry) {
+    error = std::string("cannot read it from the archive: ") + zip_strerror(archive);
+    return false;
+  }
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   if (!out) {
     error = GetLastErrorText();
     return false;
   }
-  std::vector<char> buffer(1 << 20);
   for (;;) {
     const zip_int64_t read = zip_fread(entry.get(), buffer.data(), buffer.size());
-    if (read <= 0) break;
+    if (read == 0) break;
+    if (read < 0) {
+      error = std::string("cannot read it from the archive: ") + zip_file_strerror(entry.get());
+      return false;
+    }
     if (!out.write(buffer.data(), read)) {
       error = GetLastErrorText();
       return false;
@@ -123,6 +133,8 @@ bool ExtractArchive(const fs::path& archive_path, const fs::path& destination,
     return false;
   }
 
+  // One buffer for the whole archive: the entries are streamed through it.
+  std::vector<char> buffer(kCopyBufferSize);
   std::optional<zip_uint64_t> version_entry;
   const auto extract = [&](zip_uint64_t index, const zip_stat_t& stat, const fs::path& target,
                            const EntryMode& mode) {
@@ -135,11 +147,12 @@ bool ExtractArchive(const fs::path& archive_path, const fs::path& destination,
     }
     if (std::string_view(stat.name).ends_with('/')) return true;
     std::string write_error;
-    if (!WriteEntry(archive.get(), index, target, write_error)) {
-      context.logger.error("Failed to write {}: {}", target.string(), write_error);
+    if (!WriteEntry(archive.get(), index, target, buffer, write_error)) {
+      context.logger.error("Failed to unpack {} into {}: {}", SanitizeUtf8(stat.name),
+                           target.string(), write_error);
       return false;
     }
-    ApplyEntryMetadata(target, stat, mode, target.filename() == "Zelk.exe");
+    ApplyEntryMetadata(target, stat, mode, target == destination / "Zelk.exe");
     return true;
   };
 

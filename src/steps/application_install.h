@@ -33,8 +33,9 @@ bool InstallApplication(const std::filesystem::path& archive,
 // compression method is not supported are skipped. An entry that would land outside
 // `destination` (an absolute name, a ".." component, a symbolic link) is skipped with an error
 // line. The application's "version.txt" is written last, so that an unpack that stops half-way
-// never looks like a complete installation. False when the archive cannot be opened as a ZIP file,
-// holds no entries, or an entry cannot be written.
+// never looks like a complete installation. False when the archive cannot be opened as a ZIP file
+// or holds no entries, and (with an error line, stopping at that entry) when an entry's folders
+// cannot be created, its data cannot be read (a damaged archive) or its file cannot be written.
 bool ExtractArchive(const std::filesystem::path& archive, const std::filesystem::path& destination,
                     ArchiveInstallContext context);
 

@@ -66,6 +66,12 @@ int UpdateZelkStep::Update(float dt) {
   ImGui::NewLine();
   DrawCentredText(message_);
 
+  // A Retry that finds the application gone goes on in the same frame: the repair, when asked
+  // for, and the start of the version check do not wait for the next one.
+  if (state_ == ZelkIsRunning) {
+    const int status = UpdateZelkIsRunning();
+    if (state_ == ZelkIsRunning) return status;
+  }
   if (state_ == Repairing) {
     RunRepair();
     if (state_ != CheckForUpdate) return Running;
@@ -73,7 +79,8 @@ int UpdateZelkStep::Update(float dt) {
 
   switch (state_) {
     case ZelkIsRunning:
-      return UpdateZelkIsRunning();
+    case Repairing:
+      return Running;  // handled above
     case CheckForUpdate:
       logger_->info("Checking for zelk update");
       version_check_ = std::async(std::launch::async,

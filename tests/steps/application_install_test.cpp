@@ -248,3 +248,26 @@ TEST_F(ArchiveTest, AnOldApplicationThatCannotBeRemovedStopsTheInstall) {
   EXPECT_TRUE(fs::exists(pinned));
   EXPECT_TRUE(fs::exists(Archive()));  // nothing is unpacked over it
 }
+
+// A flipped byte inside an entry's compressed data (a damaged download that still opens as a ZIP
+// file): the unpack stops there instead of leaving a broken program behind a version file.
+TEST_F(ArchiveTest, ADamagedEntryFailsTheUnpackBeforeTheVersionFile) {
+  std::string program(200'000, '\0');
+  uint32_t seed = 12345;
+  for (char& byte : program) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<char>(seed >> 24);
+  }
+  ZipBuilder().File("version.txt", "7").File("Zelk.exe", program, 0755).Write(Archive());
+  std::string bytes = ReadFile(Archive());
+  bytes[bytes.size() / 2] ^= 0x5a;
+  WriteFile(Archive(), bytes);
+
+  EXPECT_FALSE(Install());
+  EXPECT_FALSE(fs::exists(Application() / "version.txt"));
+  EXPECT_FALSE(fs::exists(Archive()));
+  EXPECT_NE(Log().find("[error] Failed to unpack Zelk.exe into " + (Application() / "Zelk.exe").string() +
+                       ": cannot read it from the archive: "),
+            std::string::npos)
+      << Log();
+}

@@ -4,6 +4,8 @@
 
 #include <imgui.h>
 
+#include <cfloat>
+
 #include "shell/step.h"
 
 class StepFrames {
@@ -31,6 +33,23 @@ class StepFrames {
     const int status = step.Update(dt);
     ImGui::End();
     ImGui::EndFrame();
+    return status;
+  }
+
+  // A left click at window point (x, y) as Dear ImGui sees one: a frame with the pointer there,
+  // one with the button down, one with it released (where a button reports the click). The
+  // status of the first frame that did not return Running, else of the release frame.
+  int Click(IStep& step, float x, float y) {
+    ImGuiIO& io = ImGui::GetIO();
+    io.MousePos = ImVec2(x, y);
+    int status = Running;
+    for (const bool down : {false, true, false}) {
+      io.MouseDown[0] = down;
+      status = Run(step);
+      if (status != Running) break;
+    }
+    io.MouseDown[0] = false;
+    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
     return status;
   }
 };
