@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "network/release_signature.h"
 #include "network/transfer.h"
 #include "platform/proxy_settings.h"
 #include "shell/log.h"
@@ -14,6 +15,19 @@ namespace {
 size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
   // A short count (a full disk) makes libcurl end the transfer with its write error.
   return std::fwrite(data, 1, size * count, static_cast<std::FILE*>(user));
+}
+
+struct HashingFile {
+  std::FILE* file;
+  Sha256* digest;
+};
+
+// WriteToFile, and the written bytes go into the digest.
+size_t WriteToFileHashing(char* data, size_t size, size_t count, void* user) {
+  auto& target = *static_cast<HashingFile*>(user);
+  const size_t written = std::fwrite(data, 1, size * count, target.file);
+  target.digest->Add(data, written);
+  return written;
 }
 
 }  // namespace
@@ -49,7 +63,7 @@ int OnDownloadProgress(void* record, curl_off_t expected, curl_off_t received, c
 }
 
 bool Download(const std::string& url, const std::string& destination, ProgressFunction progress,
-              std::atomic<int32_t>* percent) {
+              std::atomic<int32_t>* percent, Sha256* digest) {
   const Logger logger = CreateLogger("download(Download())");
 
   CURL* handle = curl_easy_init();
@@ -66,8 +80,14 @@ bool Download(const std::string& url, const std::string& destination, ProgressFu
   char error_buffer[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_buffer);
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFile);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, file);
+  HashingFile hashing_file{file, digest};
+  if (digest == nullptr) {
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFile);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, file);
+  } else {
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFileHashing);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &hashing_file);
+  }
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &record);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);

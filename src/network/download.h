@@ -13,6 +13,8 @@
 // connection and the wait for the first byte count too), is abandoned.
 inline constexpr int64_t kDownloadStallLimitUs = 30'000'000;
 
+class Sha256;
+
 // The progress function's per-transfer record: one per Download call, on its stack.
 struct DownloadProgress {
   CURL* handle = nullptr;       // queried for the transfer's elapsed time
@@ -45,8 +47,9 @@ int OnDownloadProgress(void* record, curl_off_t expected, curl_off_t received,
 // failed transfer): removing it is the caller's business. Not logged: a destination that cannot
 // be opened (no request is sent then) and a non-200 status. A failed transfer is logged with the
 // transfer-error lines through the logger "download(Download())".
+// With `digest`, every byte written to the file is also added to it (a signed release's check).
 bool Download(const std::string& url, const std::string& destination, ProgressFunction progress,
-              std::atomic<int32_t>* percent);
+              std::atomic<int32_t>* percent, Sha256* digest = nullptr);
 
 // Looks up the proxy the system would use for `url` and sets it on `handle` (CURLOPT_PROXY, the
 // text unchanged), or leaves the handle without one. Logs each step through the logger

@@ -42,6 +42,12 @@ std::string_view ManifestLine2(std::string_view manifest) {
   return rest.substr(0, rest.find('\n'));
 }
 
+std::string_view ManifestLine3(std::string_view manifest) {
+  const size_t first = manifest.find('\n');
+  if (first == std::string_view::npos) return {};
+  return ManifestLine2(manifest.substr(first + 1));
+}
+
 std::string FirstTextLine(std::string_view content) {
   const size_t end = content.find('\n');
   std::string_view line = content.substr(0, end);
@@ -68,6 +74,7 @@ std::string LauncherReleaseCheck::CheckLauncherRelease(spdlog::logger& logger,
   }
 
   available_version = TrimAsciiWhitespace(ManifestLine1(manifest));
+  signature_line = TrimAsciiWhitespace(ManifestLine3(manifest));
   logger.info("Checking versions. Current {}, available {}", LauncherVersion, available_version);
   if (available_version == LauncherVersion) {
     logger.info("Update not needed");
@@ -85,6 +92,7 @@ std::string ZelkReleaseCheck::CheckZelkRelease(spdlog::logger& logger) {
   installed_version = ReadInstalledVersion(logger);
   const std::string manifest = Fetch(ManifestUrl(kZelkManifestPath));
   available_version = TrimAsciiWhitespace(ManifestLine1(manifest));
+  signature_line = TrimAsciiWhitespace(ManifestLine3(manifest));
 
   // Logged as finished text: a version holding "{}" must not be read as a placeholder.
   const std::string versions = FormatVersions("Checking versions. Current %s, available %s",

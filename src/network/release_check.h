@@ -48,6 +48,9 @@ std::string_view ManifestLine1(std::string_view manifest);
 // Line 2: the bytes after the first line feed up to the next one or the end; empty when there is
 // no line feed. Untrimmed.
 std::string_view ManifestLine2(std::string_view manifest);
+// Line 3, the same way: after the second line feed. Only a launcher built with a release public
+// key reads it (network/release_signature.h).
+std::string_view ManifestLine3(std::string_view manifest);
 // The first line of a file's content as text mode reads it: up to the first line feed, without a
 // carriage return directly before that line feed; otherwise untrimmed.
 //   "1.2.3\r\n" -> "1.2.3"    "1.2.3 \n" -> "1.2.3 "    "" -> ""
@@ -79,6 +82,8 @@ class LauncherReleaseCheck {
 
   // Trimmed line 1 of the launcher manifest; empty until a manifest was read.
   std::string available_version;
+  // Trimmed line 3, the release's signature line; empty when the manifest has none.
+  std::string signature_line;
 };
 
 // UpdateZelkStep's check of the application manifest against the installed version.txt.
@@ -101,6 +106,7 @@ class ZelkReleaseCheck {
 
   std::string installed_version;  // set by CheckZelkRelease
   std::string available_version;  // trimmed line 1 of the application manifest, set by CheckZelkRelease
+  std::string signature_line;     // trimmed line 3 (the signature line), set by CheckZelkRelease
 
  private:
   std::filesystem::path launcher_folder_;

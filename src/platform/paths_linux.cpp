@@ -58,7 +58,13 @@ fs::path GetLauncherPath() {
     const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length <= 0) return {};
     if (static_cast<size_t>(length) < buffer.size()) {
-      return fs::path(std::string(buffer.data(), static_cast<size_t>(length)));
+      std::string path(buffer.data(), static_cast<size_t>(length));
+      // The kernel marks a running file that was removed or renamed over (an update swapped in
+      // while this copy runs) with " (deleted)"; the launcher's path is still the original one.
+      const std::string_view deleted = " (deleted)";
+      std::error_code error;
+      if (path.ends_with(deleted) && !fs::exists(path, error)) path.resize(path.size() - deleted.size());
+      return fs::path(path);
     }
     buffer.resize(buffer.size() + 260);
   }

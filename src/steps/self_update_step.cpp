@@ -3,6 +3,7 @@
 #include <imgui.h>
 
 #include "network/download.h"
+#include "network/release_download.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -116,7 +117,11 @@ int SelfUpdateStep::UpdateCheckingForUpdate() {
   message_ = "Installing Zelk Launcher";
   logger_->info("Downloading new version {}", download_url_);
   download_ = std::async(std::launch::async, [this] {
-    return Download(download_url_, download_path_.string(), OnDownloadProgress, &download_percent_);
+    return DownloadRelease(download_url_, download_path_.string(), OnDownloadProgress,
+                           &download_percent_,
+                           {kLauncherManifestPath, release_check_.available_version,
+                            release_check_.signature_line},
+                           *logger_);
   });
   return Running;
 }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "network/download.h"
+#include "network/release_download.h"
 #include "steps/background_task.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -124,7 +125,10 @@ int UpdateZelkStep::UpdateCheckingForUpdate() {
   message_ = "Installing Zelk";
   logger_->info("Downloading new version {}", url);
   download_ = std::async(std::launch::async, [this, url] {
-    return Download(url, archive_name_.string(), OnDownloadProgress, &download_percent_);
+    return DownloadRelease(url, archive_name_.string(), OnDownloadProgress, &download_percent_,
+                           {kZelkManifestPath, release_check_->available_version,
+                            release_check_->signature_line},
+                           *logger_);
   });
   return Running;
 }

@@ -7,6 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <signal.h>
 
+#include <memory>
+#include <thread>
+
 #include "support/child_process.h"
 #include "support/launcher_test.h"
 #include "support/run_command.h"
@@ -168,7 +171,18 @@ TEST_F(UpdateZelkStepTest, ADownloadCutShortShowsTheFailureScreenAndExitEndsTheR
   const fs::path launcher_path = sandbox.PlaceInstalled(kInstalledVersion);
   const fs::path archive = sandbox.root() / "big.zip";
   WriteFile(archive, std::string(4'000'000, 'z'));
-  release_server.ServeCutShort(kArchivePath, archive, 1'600'000, 6s);
+  // The whole size is announced, 40 % is sent, the connection is held for a while, then dropped.
+  const auto content = std::make_shared<const std::string>(ReadFile(archive));
+  release_server.ServeHandler(kArchivePath, [content](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(content->size(), "application/zip",
+                                  [content](size_t offset, size_t, httplib::DataSink& sink) {
+                                    constexpr size_t kSent = 1'600'000;
+                                    if (offset >= kSent) return false;
+                                    sink.write(content->data() + offset, kSent - offset);
+                                    std::this_thread::sleep_for(6s);
+                                    return true;
+                                  });
+  });
   release_server.SetZelkManifest("2.0.0\n" + release_server.Url(kArchivePath) + "\n");
 
   auto launcher = StartLauncher(launcher_path);

@@ -1,9 +1,5 @@
 #include "support/release_server.h"
 
-#include <algorithm>
-#include <optional>
-#include <thread>
-
 ReleaseServer::ReleaseServer(const std::string& zelk_version) : https_(ca_.Issue()) {
   https_.server().Get(kLauncherManifestPath, [this](const httplib::Request&, httplib::Response& response) {
     std::lock_guard lock(mutex_);
@@ -34,7 +30,6 @@ ReleaseServer::ReleaseServer(const std::string& zelk_version) : https_(ca_.Issue
       handler(request, response);
       return;
     }
-    std::optional<CutShort> cut_short;
     {
       std::lock_guard lock(mutex_);
       const auto it = files_.find(request.path);
@@ -43,23 +38,8 @@ ReleaseServer::ReleaseServer(const std::string& zelk_version) : https_(ca_.Issue
         return;
       }
       file = it->second;
-      if (auto cut = cut_short_.find(request.path); cut != cut_short_.end()) cut_short = cut->second;
     }
-    if (!cut_short) {
-      response.set_content(ReadFile(file), "application/octet-stream");
-      return;
-    }
-    const std::string content = ReadFile(file);
-    const size_t sent = std::min(cut_short->sent, content.size());
-    const auto hold = cut_short->hold;
-    response.set_content_provider(
-        content.size(), "application/octet-stream",
-        [content, sent, hold](size_t offset, size_t, httplib::DataSink& sink) {
-          if (offset >= sent) return false;  // drops the connection
-          sink.write(content.data() + offset, sent - offset);
-          std::this_thread::sleep_for(hold);
-          return true;
-        });
+    response.set_content(ReadFile(file), "application/octet-stream");
   });
   https_.Start();
   launcher_manifest_ = std::string(kLauncherVersion) + "\n" + base_url() + "/files/ZelkLauncher.exe\n";
@@ -77,13 +57,6 @@ void ReleaseServer::ServeFile(const std::string& path, std::filesystem::path fil
 void ReleaseServer::ServeHandler(const std::string& path, httplib::Server::Handler handler) {
   std::lock_guard lock(mutex_);
   handlers_[path] = std::move(handler);
-}
-
-void ReleaseServer::ServeCutShort(const std::string& path, std::filesystem::path file, size_t sent,
-                                  std::chrono::milliseconds hold) {
-  std::lock_guard lock(mutex_);
-  files_[path] = std::move(file);
-  cut_short_[path] = {sent, hold};
 }
 
 void ReleaseServer::SetLauncherManifest(std::string text) {

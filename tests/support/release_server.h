@@ -5,7 +5,6 @@
 // The manifests may be changed at any time, also while the launcher runs.
 #pragma once
 
-#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -33,10 +32,6 @@ class ReleaseServer {
   // GET `path` is answered by `handler`, which may misbehave on purpose (stall, send part of a
   // body, drop the connection); it wins over a file served at the same path.
   void ServeHandler(const std::string& path, httplib::Server::Handler handler);
-  // GET `path` announces the file's full size but sends only its first `sent` bytes, holds the
-  // connection for `hold`, then drops it: a transfer cut short.
-  void ServeCutShort(const std::string& path, std::filesystem::path file, size_t sent,
-                     std::chrono::milliseconds hold);
   // base_url() + path
   std::string Url(const std::string& path) const { return base_url() + path; }
 
@@ -65,11 +60,6 @@ class ReleaseServer {
   std::string launcher_manifest_;
   std::string zelk_manifest_;
   std::vector<std::string> analytics_bodies_;
-  struct CutShort {
-    size_t sent;
-    std::chrono::milliseconds hold;
-  };
   std::map<std::string, std::filesystem::path> files_;
   std::map<std::string, httplib::Server::Handler> handlers_;
-  std::map<std::string, CutShort> cut_short_;
 };
