@@ -43,7 +43,8 @@ TEST_F(ProcessFaultTest, KilledDuringTheDownloadThenRepairedOnTheNextRun) {
   PublishManifest("2.0.0", server_->base_url() + kArchivePath);
   auto first = StartLauncher(installed_launcher_, {}, {}, Environment());
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(sandbox.installed_folder() / "Zelk.zip") &&
-                                     fs::file_size(sandbox.installed_folder() / "Zelk.zip") > 0; }));
+                                     fs::file_size(sandbox.installed_folder() / "Zelk.zip") > 0; },
+                        60s));
   Kill(first);
   EXPECT_EQ(InstalledVersion(), "1.0.0") << "a killed download leaves the application alone";
 
