@@ -8,6 +8,7 @@
 #include "serve_process.h"
 #include "support/launcher_process.h"
 #include "support/launcher_sandbox.h"
+#include "support/launcher_test.h"
 #include "support/x_server.h"
 #include "support/zelk_exe_lock.h"
 
@@ -38,6 +39,7 @@ TEST(ReleaseServerTest, LauncherInstallsAPackedReleaseAndItsRecordsAreStored) {
   LauncherSandbox sandbox;
   const fs::path launcher_path = sandbox.PlaceInstalled("1.0.0");
   std::map<std::string, std::string> environment = XServer::Shared().Environment();
+  environment.merge(SanitizerEnvironment());
   environment.merge(sandbox.Environment());
   for (const auto& [name, value] : server.environment()) environment[name] = value;
   LauncherProcess launcher(launcher_path, {}, launcher_path.parent_path(), environment);

@@ -30,16 +30,22 @@
 // (which wins). Nothing else of the caller's environment, no proxy; only the sanitizer settings
 // pass on, so that a sanitized launcher reports where the test run collects reports
 // (ZELK_LAUNCHER_ASAN_OPTIONS, when set, is the launcher's ASAN_OPTIONS).
-inline std::map<std::string, std::string> MakeLauncherEnvironment(
-    const XServer& x_server, const LauncherSandbox& sandbox, const ReleaseServer& release_server,
-    const std::map<std::string, std::string>& extra = {}) {
-  std::map<std::string, std::string> environment = x_server.Environment();
+inline std::map<std::string, std::string> SanitizerEnvironment() {
+  std::map<std::string, std::string> environment;
   for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
     if (const char* value = std::getenv(name); value != nullptr) environment[name] = value;
   }
   if (const char* value = std::getenv("ZELK_LAUNCHER_ASAN_OPTIONS"); value != nullptr) {
     environment["ASAN_OPTIONS"] = value;
   }
+  return environment;
+}
+
+inline std::map<std::string, std::string> MakeLauncherEnvironment(
+    const XServer& x_server, const LauncherSandbox& sandbox, const ReleaseServer& release_server,
+    const std::map<std::string, std::string>& extra = {}) {
+  std::map<std::string, std::string> environment = x_server.Environment();
+  environment.merge(SanitizerEnvironment());
   environment.merge(sandbox.Environment());
   environment.merge(release_server.Environment());
   for (const auto& [key, value] : extra) environment[key] = value;
